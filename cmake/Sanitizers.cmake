@@ -1,0 +1,10 @@
+# TESSALY_SANITIZE=address gives ASan+UBSan, =thread gives TSan; applied to everything built.
+if(TESSALY_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+elseif(TESSALY_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT TESSALY_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "TESSALY_SANITIZE must be empty, 'address' or 'thread'")
+endif()
