@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vsplicer {
@@ -103,8 +104,10 @@ public:
     // Adds a bus at the end of the bus list; returns its index.
     int AddBus();
     // Plugs a device onto a bus (at the end of its device list). The splicer is shared so that a
-    // test can keep talking to it; vendor/product default to the splicer's 0x03EB/0x6124.
-    // Returns an id for Unplug.
+    // test can keep talking to it; a null splicer is a device that swallows writes and never
+    // answers. Vendor/product default to the splicer's 0x03EB/0x6124. Plugs and unplugs show
+    // in the bus lists at the next usb_find_devices; an unplug kills open handles at once.
+    // Returns an id for Unplug, or -1 when there is no such bus.
     int Plug(int bus, std::shared_ptr<Splicer> splicer, uint16_t vendor = 0x03EB,
              uint16_t product = 0x6124, uint8_t configurationValue = 1);
     void Unplug(int deviceId);
@@ -118,9 +121,29 @@ public:
     int ReleaseCalls() const;
 };
 
+// What TESSALY_VSPLICER asks for (syntax in README.md).
+struct Config {
+    bool splicer = false;         // one splicer on bus `bus`
+    int bus = 0;                  // buses 0..bus exist; the splicer sits on the last one
+    bool otherDevice = false;     // vendor 0x03EB, product 0x6125, plugged before the splicer
+    Identity identity;
+    size_t historyBytes = 65536;
+    uint16_t imageWidth = 320;
+    uint16_t imageHeight = 240;
+    std::chrono::nanoseconds latency{0};
+    std::vector<Fault> faults;    // unplug_after=<k> arrives here as an Unplug fault
+};
+
+// Parses the variable's text. Each option it cannot use is skipped and described by one line
+// in `problems`; the rest still counts.
+Config ParseConfig(std::string_view text, std::vector<std::string>* problems);
+// Resets the bus and builds what `config` describes.
+void ApplyConfig(const Config& config);
+
 // Reads the configuration of the drop-in library from the environment variable
-// TESSALY_VSPLICER and sets up the bus accordingly (see README). Called once by the drop-in
-// library's usb_init; harmless to call again.
+// TESSALY_VSPLICER and sets up the bus accordingly (see README), printing one line to stderr
+// per bad option. Called by the drop-in library's usb_init; calling it again with the
+// variable unchanged does nothing, so handles and device records survive a second usb_init.
 void ConfigureFromEnvironment();
 
 // The libusb 0.1 functions the program uses, implemented on the virtual bus. The drop-in
@@ -136,5 +159,9 @@ int usb_claim_interface(usb_dev_handle* dev, int interface);
 int usb_release_interface(usb_dev_handle* dev, int interface);
 int usb_bulk_write(usb_dev_handle* dev, int ep, const char* bytes, int size, int timeout);
 int usb_bulk_read(usb_dev_handle* dev, int ep, char* bytes, int size, int timeout);
+// Helpers for the drop-in's extras: the device record behind a handle (null for null), and
+// the text of the last error this thread met.
+struct usb_device* DeviceOfHandle(usb_dev_handle* dev);
+const char* LastErrorText();
 
 }  // namespace vsplicer
