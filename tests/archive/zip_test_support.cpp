@@ -40,6 +40,26 @@ mode_t ModeOf(const std::filesystem::path& path) {
     return st.st_mode & 07777;
 }
 
+std::set<std::string> ListTree(const std::filesystem::path& root) {
+    std::set<std::string> out;
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        out.insert(std::filesystem::relative(it->path(), root).string());
+    }
+    return out;
+}
+
+void RemoveTree(const std::filesystem::path& root) {
+    std::error_code ec;
+    // Folders made without write permission would keep their contents.
+    for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_directory(ec) && !it->is_symlink(ec)) chmod(it->path().c_str(), 0700);
+    }
+    std::filesystem::remove_all(root, ec);
+}
+
 void ScratchTest::SetUp() {
     std::string pattern = (std::filesystem::temp_directory_path() / "tessaly-zip-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
@@ -50,8 +70,7 @@ void ScratchTest::SetUp() {
 
 void ScratchTest::TearDown() {
     if (!m_previous.empty()) std::filesystem::current_path(m_previous);
-    std::error_code ignored;
-    if (!m_dir.empty()) std::filesystem::remove_all(m_dir, ignored);
+    if (!m_dir.empty()) RemoveTree(m_dir);
 }
 
 int ScratchTest::OpenArchive(CLibZip& zip, const std::string& bytes, const std::string& name) {

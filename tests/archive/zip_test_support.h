@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <set>
 #include <string>
 
 #include "lib_zip.h"
@@ -19,6 +20,12 @@ std::string Utf8(const char16_t* text);
 void WriteBytes(const std::filesystem::path& path, const std::string& bytes);
 std::string ReadBytes(const std::filesystem::path& path);
 mode_t ModeOf(const std::filesystem::path& path);
+
+// Every file and folder beneath `root`, as paths relative to it; links are not followed.
+std::set<std::string> ListTree(const std::filesystem::path& root);
+
+// Removes a tree, read-only files and folders included.
+void RemoveTree(const std::filesystem::path& root);
 
 // A fresh folder under the temporary folder, made current for the test and removed after it.
 class ScratchTest : public ::testing::Test {
