@@ -185,6 +185,8 @@ int CLibZip::LoadEntry(Entry* out) const {
     if (!m_file.ReadAt(extraStart, extra.data(), extra.size())) return kZipBadLocalExtra;
 
     out->attributes = zip::AttributesFromExternal(header.externalAttributes);
+    // Some tools (jar among them) mark folders only by the trailing slash of their name.
+    if (!out->name.empty() && out->name.back() == '/') out->attributes |= zip::kAttrDirectory;
     out->times = zip::TimesFromHeaders(header.dosDateTime, extra.data(), extraLength);
     return kZipOk;
 }

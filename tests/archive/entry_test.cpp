@@ -159,6 +159,23 @@ TEST_F(EntryTest, AttributesFromExternalAttributes) {
     }
 }
 
+TEST_F(EntryTest, TrailingSlashMarksAFolderWhateverTheAttributes) {
+    for (const uint32_t external : {0u, kUnixMode0644}) {
+        ZipMember m = Stored("somedir/", "");
+        m.external = external;
+        ZipEntryInfo info;
+        ASSERT_EQ(InfoOf(m, &info), kZipOk);
+        EXPECT_NE(info.attributes & zip::kAttrDirectory, 0u) << external;
+    }
+    for (const char* name : {"somedir\\", "file"}) {
+        ZipMember m = Stored(name, "");
+        m.external = kUnixMode0644;
+        ZipEntryInfo info;
+        ASSERT_EQ(InfoOf(m, &info), kZipOk);
+        EXPECT_EQ(info.attributes & zip::kAttrDirectory, 0u) << name;
+    }
+}
+
 TEST_F(EntryTest, TimesFromDosFieldsAndExtendedTimestamps) {
     const uint64_t dos = TicksOfUtc(2025, 1, 12, 13, 48, 58);  // kDosDateTime, taken as it stands
     const uint32_t write = 1700000000;

@@ -1,0 +1,53 @@
+// libFuzzer target for the archive reader: each input is written to a file in a private scratch
+// folder, which is also the current folder, and read with every operation; the scratch folder
+// is emptied after each input.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "zip_exercise.h"
+
+namespace {
+
+std::filesystem::path g_scratch;
+
+std::u16string Widen(const std::string& ascii) {
+    return std::u16string(ascii.begin(), ascii.end());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "tessaly-fuzz-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) std::abort();
+    g_scratch = pattern;
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::filesystem::path work = g_scratch / "work";
+    std::filesystem::create_directories(work / "staged");
+    std::filesystem::current_path(work);
+    const std::filesystem::path archive = g_scratch / "input.zip";
+    {
+        std::ofstream out(archive, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    }
+    tessaly::fuzzing::ExerciseArchive(Widen(archive.string()), Widen((work / "staged").string()));
+    std::filesystem::current_path(g_scratch);
+    // Read-only leftovers must go too, so that the next input starts from nothing.
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(work, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_directory(ec) && !it->is_symlink(ec)) {
+            std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all, ec);
+        }
+    }
+    std::filesystem::remove_all(work, ec);
+    return 0;
+}
