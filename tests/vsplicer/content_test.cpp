@@ -22,7 +22,7 @@ TEST(HistoryFile, ExactSizeForEverySize) {
 TEST(HistoryFile, CsvRecordsMatchTheCountInTheHeader) {
     const Bytes f = MakeHistoryFile(100000);
     const std::string text(f.begin() + 8, f.end());
-    const uint32_t count = f[4] | f[5] << 8 | f[6] << 16 | static_cast<uint32_t>(f[7]) << 24;
+    const uint32_t count = uint32_t{f[4]} | uint32_t{f[5]} << 8 | uint32_t{f[6]} << 16 | uint32_t{f[7]} << 24;
     EXPECT_EQ(text.rfind("No,Date,Time,", 0), 0u);
     size_t lines = 0, pos = 0;
     while ((pos = text.find("\r\n", pos)) != std::string::npos) {

@@ -50,8 +50,9 @@ inline Bytes DataRequest(uint16_t block, uint32_t offset, uint32_t remaining) {
 }
 inline bool ChecksumOk(const Bytes& f) { return f.size() >= 8 && XorOf(f, 2, f.size() - 1) == f.back(); }
 inline int32_t AnnouncedLength(const Bytes& f) {
-    return static_cast<int32_t>(f.at(7) | f.at(8) << 8 | f.at(9) << 16 |
-                                static_cast<uint32_t>(f.at(10)) << 24);
+    const uint32_t v = uint32_t{f.at(7)} | uint32_t{f.at(8)} << 8 | uint32_t{f.at(9)} << 16 |
+                       uint32_t{f.at(10)} << 24;
+    return static_cast<int32_t>(v);
 }
 
 inline int Write(usb_dev_handle* h, const Bytes& p) {
