@@ -15,6 +15,7 @@
 namespace {
 
 std::filesystem::path g_scratch;
+std::filesystem::path g_home;  // libFuzzer reads its input folders relative to this
 
 std::u16string Widen(const std::string& ascii) {
     return std::u16string(ascii.begin(), ascii.end());
@@ -26,6 +27,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     std::string pattern = (std::filesystem::temp_directory_path() / "tessaly-fuzz-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) std::abort();
     g_scratch = pattern;
+    g_home = std::filesystem::current_path();
     return 0;
 }
 
@@ -39,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     }
     tessaly::fuzzing::ExerciseArchive(Widen(archive.string()), Widen((work / "staged").string()));
-    std::filesystem::current_path(g_scratch);
+    std::filesystem::current_path(g_home);
     // Read-only leftovers must go too, so that the next input starts from nothing.
     std::error_code ec;
     for (auto it = std::filesystem::recursive_directory_iterator(work, ec);
