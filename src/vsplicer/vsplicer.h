@@ -29,16 +29,18 @@ struct Identity {
 
 // A fault armed on one reply or exchange. Replies are counted from 1, starting at the first
 // reply the device produces after the fault was armed; exchanges likewise (one exchange = one
-// request written to the device).
+// request written to the device, zero-length and malformed ones included). A reply suppressed
+// by NoReply still counts, and so does an acknowledgement re-queued by a zero-length write.
+// Several faults may be armed on one reply; each fires once. `at` below 1 counts as 1.
 struct Fault {
     enum class Kind {
         BadChecksum,  // last byte of the reply flipped
         ShortReply,   // reply cut to `length` bytes
-        LongReply,    // `length` extra bytes appended after the checksum
+        LongReply,    // `length` extra bytes appended after the checksum (never checksum-clean)
         NoReply,      // nothing delivered: the read times out at once (no real waiting)
-        WrongEcho,    // echoed block number replaced by `value`
-        BadLength,    // header reply announces L = `value` instead of the real length
-        Unplug,       // device removed from the bus right after exchange number `at`
+        WrongEcho,    // echoed block number replaced by `value`; checksum kept valid
+        BadLength,    // header reply announces L = `value`; checksum kept valid; other replies untouched
+        Unplug,       // device leaves right after exchange `at` (handled; its reply is lost)
     };
     Kind kind;
     int at = 1;
@@ -64,8 +66,9 @@ public:
     // --- what the device holds ---
     void SetIdentity(const Identity& id);
     Identity GetIdentity() const;
-    // History export file: 8-byte header followed by plausible CSV records, about `bytes` long
-    // in total (exact when bytes >= 8). 0 means "no export file": the header reply announces L = 0.
+    // History export file: 8-byte header ("HIST", record count uint32 LE) followed by plausible
+    // CSV records, exactly `bytes` long (below 8 bytes: a cut header; larger than 5 MiB is
+    // allowed). 0 means "no export file": the header reply announces L = 0.
     void SetHistorySize(size_t bytes);
     void SetHistoryFile(std::vector<uint8_t> exportFile);  // used as given, header included
     std::vector<uint8_t> HistoryFile() const;
@@ -82,6 +85,7 @@ public:
     void ClearFaults();
     void SetLatency(std::chrono::nanoseconds perExchange);  // exact: spins, never oversleeps
     // Every request the host wrote, as written (zero-length packets included as empty vectors).
+    // Kept until ClearRequests: a very long run may want to clear it now and then.
     std::vector<std::vector<uint8_t>> Requests() const;
     void ClearRequests();
 

@@ -78,6 +78,15 @@ TEST_F(Protocol, HistoryIsServedIn504ByteReplies) {
     EXPECT_EQ(second, Packet(3, Cat({Le16(2), Bytes(file.begin() + 504, file.end())})));
 }
 
+TEST_F(Protocol, OversizedHistoryIsAnnouncedAsItIs) {
+    splicer->SetHistorySize(6 * 1024 * 1024);  // the host has to refuse this one
+    EXPECT_EQ(AnnouncedLength(Exchange(HeaderRequest(1))), 6 * 1024 * 1024);
+    const Bytes tail = Exchange(DataRequest(9, 6 * 1024 * 1024 - 4, 4));
+    ASSERT_EQ(tail.size(), 12u);
+    const Bytes file = splicer->HistoryFile();
+    EXPECT_EQ(Bytes(tail.begin() + 7, tail.end() - 1), Bytes(file.end() - 4, file.end()));
+}
+
 TEST_F(Protocol, DataReplyEchoesTheRequestedBlock) {
     splicer->SetHistorySize(5000);
     Exchange(HeaderRequest(1));
