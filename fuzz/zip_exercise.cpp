@@ -1,6 +1,8 @@
 // One pass of the archive reader over an archive, touching every operation.
 #include "zip_exercise.h"
 
+#include <sys/stat.h>
+
 #include "lib_zip.h"
 
 namespace tessaly::fuzzing {
@@ -19,6 +21,16 @@ void ExerciseArchive(const std::u16string& archivePath, const std::u16string& st
     }
     for (int i = count; i-- > 0;) zip.GetEntry(i, &info);
     zip.Close();
+}
+
+void RemoveTree(const std::filesystem::path& root) {
+    std::error_code ec;
+    // Files in a folder without write permission could not be removed.
+    for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_directory(ec) && !it->is_symlink(ec)) chmod(it->path().c_str(), 0700);
+    }
+    std::filesystem::remove_all(root, ec);
 }
 
 }  // namespace tessaly::fuzzing

@@ -42,14 +42,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     tessaly::fuzzing::ExerciseArchive(Widen(archive.string()), Widen((work / "staged").string()));
     std::filesystem::current_path(g_home);
-    // Read-only leftovers must go too, so that the next input starts from nothing.
-    std::error_code ec;
-    for (auto it = std::filesystem::recursive_directory_iterator(work, ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->is_directory(ec) && !it->is_symlink(ec)) {
-            std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all, ec);
-        }
-    }
-    std::filesystem::remove_all(work, ec);
+    tessaly::fuzzing::RemoveTree(work);
     return 0;
 }

@@ -147,7 +147,7 @@ TEST_F(CorpusTest, RealWorldArchives) {
             const bool inside = path.rfind(slot, 0) == 0 || std::string("up1/up2/up3").rfind(path, 0) == 0;
             EXPECT_TRUE(inside) << archives[i].file << " wrote " << path;
         }
-        RemoveTree(m_dir / slot);
+        fuzzing::RemoveTree(m_dir / slot);
     }
 }
 

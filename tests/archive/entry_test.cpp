@@ -10,6 +10,10 @@
 namespace tessaly::test {
 namespace {
 
+uint64_t TicksOfUnix(int64_t seconds) {
+    return static_cast<uint64_t>(seconds) * 10'000'000u + 116'444'736'000'000'000u;
+}
+
 uint64_t TicksOfUtc(int year, int month, int day, int hour, int minute, int second) {
     std::tm tm{};
     tm.tm_year = year - 1900;
@@ -18,7 +22,7 @@ uint64_t TicksOfUtc(int year, int month, int day, int hour, int minute, int seco
     tm.tm_hour = hour;
     tm.tm_min = minute;
     tm.tm_sec = second;
-    return static_cast<uint64_t>(timegm(&tm)) * 10'000'000u + 116'444'736'000'000'000u;
+    return TicksOfUnix(timegm(&tm));
 }
 
 void ExpectSameInfo(const ZipEntryInfo& a, const ZipEntryInfo& b) {
@@ -181,9 +185,9 @@ TEST_F(EntryTest, TimesFromDosFieldsAndExtendedTimestamps) {
     const uint32_t write = 1700000000;
     const uint32_t access = 1700000100;
     const uint32_t create = 1600000000;
-    const uint64_t writeTicks = uint64_t{write} * 10'000'000u + 116'444'736'000'000'000u;
-    const uint64_t accessTicks = uint64_t{access} * 10'000'000u + 116'444'736'000'000'000u;
-    const uint64_t createTicks = uint64_t{create} * 10'000'000u + 116'444'736'000'000'000u;
+    const uint64_t writeTicks = TicksOfUnix(write);
+    const uint64_t accessTicks = TicksOfUnix(access);
+    const uint64_t createTicks = TicksOfUnix(create);
     const std::string otherBlock = Le16(0x7875) + Le16(3) + "abc";
     const struct {
         const char* what;

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "zip_exercise.h"
 #include "zip_paths.h"
 
 namespace tessaly::test {
@@ -50,16 +51,6 @@ std::set<std::string> ListTree(const std::filesystem::path& root) {
     return out;
 }
 
-void RemoveTree(const std::filesystem::path& root) {
-    std::error_code ec;
-    // Folders made without write permission would keep their contents.
-    for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-        if (it->is_directory(ec) && !it->is_symlink(ec)) chmod(it->path().c_str(), 0700);
-    }
-    std::filesystem::remove_all(root, ec);
-}
-
 void ScratchTest::SetUp() {
     std::string pattern = (std::filesystem::temp_directory_path() / "tessaly-zip-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
@@ -70,7 +61,7 @@ void ScratchTest::SetUp() {
 
 void ScratchTest::TearDown() {
     if (!m_previous.empty()) std::filesystem::current_path(m_previous);
-    if (!m_dir.empty()) RemoveTree(m_dir);
+    if (!m_dir.empty()) fuzzing::RemoveTree(m_dir);
 }
 
 int ScratchTest::OpenArchive(CLibZip& zip, const std::string& bytes, const std::string& name) {

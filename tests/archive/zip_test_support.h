@@ -24,8 +24,6 @@ mode_t ModeOf(const std::filesystem::path& path);
 // Every file and folder beneath `root`, as paths relative to it; links are not followed.
 std::set<std::string> ListTree(const std::filesystem::path& root);
 
-// Removes a tree, read-only files and folders included.
-void RemoveTree(const std::filesystem::path& root);
 
 // A fresh folder under the temporary folder, made current for the test and removed after it.
 class ScratchTest : public ::testing::Test {
