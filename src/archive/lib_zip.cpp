@@ -20,7 +20,7 @@ namespace {
 // The end record must start within this many bytes of the end of the file.
 constexpr uint64_t kEndSearchWindow = 65535;
 constexpr uint64_t kEndSearchStep = 1024;
-// Blocks overlap by the signature's length less one byte, plus one, so no signature is missed.
+// Consecutive blocks overlap by 4 bytes, so a signature across a block edge is still found whole.
 constexpr uint64_t kEndSearchBlock = kEndSearchStep + 4;
 
 // Finds the position of the end record signature nearest the end of the file, scanning
