@@ -228,7 +228,7 @@ int CLibZip::ExtractEntry(int index, const std::u16string& dest) {
     if (!m_bOpen || index < 0 || index >= m_entryCount) return kZipIndexOutOfRange;
     const int result = FetchEntry(index);
     if (result != kZipOk) return result;
-    const Entry entry = m_cache;
+    const Entry& entry = m_cache;
     if (entry.attributes & zip::kAttrDirectory) return ExtractFolder(entry);
     return ExtractFile(entry, dest);
 }
