@@ -126,6 +126,9 @@ Config ParseConfig(std::string_view text, std::vector<std::string>* problems) {
         } else if (key == "model") {
             const auto v = Number(value, 0, 255);
             if ((ok = v.has_value())) c.identity.model = static_cast<uint8_t>(*v);
+        } else if (key == "marker") {
+            const auto v = Number(value, 0, 255);
+            if ((ok = v.has_value())) c.identity.marker = static_cast<uint8_t>(*v);
         } else if (key == "version") {
             const auto v = Number(value, 0, UINT32_MAX);
             if ((ok = v.has_value())) c.identity.version = static_cast<uint32_t>(*v);

@@ -46,6 +46,7 @@ TEST(CliInfo, StatusLineAndExitCode) {
         {"splicer,serial=ZX-0042,model=0x0a,version=205", 0,
          "Connected.    SN: ZX-0042  |  Model: 0x0a  |  Version: 2.0.5"},
         {"none", 2, "Not connected."},
+        {"splicer,marker=0", 4, "Not connected."},
         // The first identity query fails on its data reply's checksum; the second try succeeds.
         {"splicer,fault=badsum@2", 0, "Connected.    SN: AB1234  |  Model: 0x1f  |  Version: 2.1.0"},
         // Both queries fail.

@@ -50,9 +50,10 @@ INSTANTIATE_TEST_SUITE_P(
                       EXPECT_EQ(c.faults[0].kind, Kind::BadChecksum);
                       EXPECT_EQ(c.faults[0].at, 3);
                   }},
-        ParseCase{"IdentityAndImageWithSpaces", " splicer , serial=XY-99 , model=0x0a , version=1234 , image=640x480 ", 0,
+        ParseCase{"IdentityAndImageWithSpaces", " splicer , serial=XY-99 , model=0x0a , marker=0 , version=1234 , image=640x480 ", 0,
                   [](const Config& c) {
                       EXPECT_EQ(c.identity.serial, "XY-99");
+                      EXPECT_EQ(c.identity.marker, 0);
                       EXPECT_EQ(c.identity.model, 0x0A);
                       EXPECT_EQ(c.identity.version, 1234u);
                       EXPECT_EQ(c.imageWidth, 640);
