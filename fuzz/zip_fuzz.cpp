@@ -28,6 +28,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     if (mkdtemp(pattern.data()) == nullptr) std::abort();
     g_scratch = pattern;
     g_home = std::filesystem::current_path();
+    std::atexit([] { tessaly::fuzzing::RemoveTree(g_scratch); });
     return 0;
 }
 

@@ -132,6 +132,7 @@ void BM_Bsdtar(benchmark::State& state) {
 // Collects the median wall time of each benchmark while printing as usual.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
+    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             if (run.aggregate_name == "median" && !run.error_occurred) {
