@@ -259,6 +259,12 @@ TEST_F(ExtractTest, CompressedSizePastTheEndOfTheFileIsAReadFailure) {
     EXPECT_TRUE(std::filesystem::exists(m_dir / "R8V4")) << "the partly written file stays";
 }
 
+TEST_F(ExtractTest, FailedWriteIsAWriteFailure) {
+    if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full to write to";
+    OpenMembers({Deflated("R8V1", PatternBytes(40000))});
+    EXPECT_EQ(m_zip.ExtractEntry(0, u"/dev/full"), kZipReadWriteFailed);
+}
+
 TEST_F(ExtractTest, UnsupportedMethodCreatesNothing) {
     ZipMember m = Stored("R8V1", "bzip2 bytes");
     m.method = 12;
