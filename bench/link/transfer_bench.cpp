@@ -57,10 +57,14 @@ int main(int argc, char** argv) {
     s.splicer->SetLatency(latency);
     const size_t exchanges = 1 + (kHistoryBytes + 503) / 504;
     double bestRatio = 1e9, worstRatio = 0;
+    std::vector<double> latencyExchangeMicros;
     for (int run = 0; run < runs; ++run) {
         s.splicer->ClearRequests();
+        Stamps stamps;
+        stamps.at.reserve(exchanges + 1);
         const auto start = Clock::now();
-        const auto r = tessaly::RunReadTransfer(s.link, tessaly::kHistoryRead, 0, buffer);
+        stamps.at.push_back(start);
+        const auto r = tessaly::RunReadTransfer(s.link, tessaly::kHistoryRead, 0, buffer, &stamps);
         const auto elapsed = Clock::now() - start;
         if (r.status != tessaly::TransferStatus::Ok || s.splicer->Requests().size() != exchanges) {
             std::fprintf(stderr, "latency transfer failed\n");
@@ -68,6 +72,10 @@ int main(int argc, char** argv) {
         }
         const double ratio = std::chrono::duration<double>(elapsed).count() /
                              (static_cast<double>(exchanges) * std::chrono::duration<double>(latency).count());
+        for (size_t i = 2; i < stamps.at.size(); ++i) {
+            latencyExchangeMicros.push_back(
+                std::chrono::duration<double, std::micro>(stamps.at[i] - stamps.at[i - 1]).count());
+        }
         bestRatio = std::min(bestRatio, ratio);
         worstRatio = std::max(worstRatio, ratio);
     }
@@ -75,5 +83,7 @@ int main(int argc, char** argv) {
     std::printf("5 MiB history transfer, %zu exchanges, %d runs\n", exchanges, runs);
     std::printf("zero latency: median %.2f us per data exchange\n", Median(exchangeMicros));
     std::printf("125 us latency: elapsed / (exchanges x latency) = %.4f best, %.4f worst\n", bestRatio, worstRatio);
+    std::printf("125 us latency: median data exchange %.2f us (ratio %.4f)\n", Median(latencyExchangeMicros),
+                Median(latencyExchangeMicros) / 125.0);
     return 0;
 }
